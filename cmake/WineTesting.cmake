@@ -18,3 +18,15 @@ function(tally_add_wine_test name)
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK desktop)
   endif()
 endfunction()
+
+# A stand-in COM in-process server, registered under `clsid` in the test prefix (HKLM classes,
+# which Wine honours). The list is written by tally_write_com_servers() at the end of testbed/.
+function(tally_register_com_server target clsid)
+  set_property(GLOBAL APPEND PROPERTY TALLY_COM_SERVERS "${clsid} $<TARGET_FILE:${target}>")
+endfunction()
+
+function(tally_write_com_servers)
+  get_property(servers GLOBAL PROPERTY TALLY_COM_SERVERS)
+  list(JOIN servers "\n" content)
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/testbed/com-servers.txt CONTENT "${content}\n")
+endfunction()
