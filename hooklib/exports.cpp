@@ -22,14 +22,6 @@ __attribute__((section(".SHARED"), shared)) volatile bool g_hookInstalled = fals
 __attribute__((section(".SHARED"), shared)) HHOOK volatile g_hookHandle = nullptr;
 #endif
 
-HMODULE g_hModule = nullptr;
-DWORD g_shellProcessId = 0;
-HWND g_startMenuWnd = nullptr;
-bool g_shellInitDone = false;
-HMODULE g_hUxTheme = nullptr;
-
-const WCHAR START_MENU_CLASS[] = L"DV2ControlHost";
-
 namespace {
 
 // Released after every other object of the library, at unload.
