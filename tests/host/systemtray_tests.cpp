@@ -37,6 +37,12 @@ std::vector<MSG> DrainMessages(HWND hWnd)
     return messages;
 }
 
+void CALLBACK CloseMenu(HWND, UINT, UINT_PTR id, DWORD)
+{
+    KillTimer(nullptr, id);
+    EndMenu();
+}
+
 class CRecordingTray : public CSystemTray {
 public:
     void PrepareMenu(HMENU popup) noexcept override
@@ -45,10 +51,7 @@ public:
         for (int i = 0; i < GetMenuItemCount(popup); ++i)
             m_items.push_back(GetMenuItemID(popup, i));
         // Closes the menu's modal loop as soon as it runs.
-        SetTimer(nullptr, 0, 10, [](HWND, UINT, UINT_PTR id, DWORD) {
-            KillTimer(nullptr, id);
-            EndMenu();
-        });
+        SetTimer(nullptr, 0, 10, CloseMenu);
     }
 
     UINT m_defaultItem = static_cast<UINT>(-2);
@@ -271,18 +274,23 @@ TEST(ResourcesTest, AcceleratorsGiveAboutForAltWithQuestionMarkOrSlash)
     struct Case {
         UINT message;
         WCHAR character;
-        LPARAM lParam;
+        bool alt;
         bool translated;
     } cases[] = {
-        {WM_SYSCHAR, L'?', altDown, true},
-        {WM_SYSCHAR, L'/', altDown, true},
-        {WM_CHAR, L'?', 0, false},
-        {WM_CHAR, L'/', 0, false},
-        {WM_SYSCHAR, L'x', altDown, false},
+        {WM_SYSCHAR, L'?', true, true},
+        {WM_SYSCHAR, L'/', true, true},
+        {WM_CHAR, L'?', false, false},
+        {WM_CHAR, L'/', false, false},
+        {WM_SYSCHAR, L'x', true, false},
     };
     for (const Case& c : cases) {
         g_commands.clear();
-        MSG msg = {target, c.message, c.character, c.lParam};
+        // The keystroke as the thread sees it: the Alt key held down or not.
+        BYTE keys[256] = {};
+        GetKeyboardState(keys);
+        keys[VK_MENU] = keys[VK_LMENU] = c.alt ? 0x80 : 0;
+        SetKeyboardState(keys);
+        MSG msg = {target, c.message, c.character, c.alt ? altDown : 0};
         EXPECT_EQ(c.translated, TranslateAcceleratorW(target, accelerators, &msg) != 0)
             << static_cast<char>(c.character);
         // An accelerator sends WM_COMMAND with 1 in the high word and the command in the low.
@@ -290,6 +298,10 @@ TEST(ResourcesTest, AcceleratorsGiveAboutForAltWithQuestionMarkOrSlash)
             c.translated ? std::vector<WPARAM>{MAKEWPARAM(IDM_ABOUT, 1)} : std::vector<WPARAM>{};
         EXPECT_EQ(expected, g_commands) << static_cast<char>(c.character);
     }
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    keys[VK_MENU] = keys[VK_LMENU] = 0;
+    SetKeyboardState(keys);
     DestroyWindow(target);
 }
 
