@@ -9,6 +9,7 @@ packages=(
   xvfb xauth
   googletest
   chromium fonts-dejavu-core
+  nodejs
 )
 
 missing=()
