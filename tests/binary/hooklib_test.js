@@ -42,7 +42,9 @@ function accessWidths(disassembly, address) {
     const memory = new RegExp(`(^|[,\\s*])${hexAddress}(?![0-9a-f])(?!\\()`);
     if (!memory.test(operands) || operands.includes('$' + hexAddress)) continue;
     let width = null;
-    if (/^mov[sz]b/.test(mnemonic)) width = 1;
+    if (/^set[a-z]+$/.test(mnemonic)) width = 1;
+    else if (/^(push|pop|call|jmp)l?$/.test(mnemonic)) width = 4;
+    else if (/^mov[sz]b/.test(mnemonic)) width = 1;
     else if (/^mov[sz]w/.test(mnemonic)) width = 2;
     else if (REG8.test(operands)) width = 1;
     else if (REG16.test(operands)) width = 2;
