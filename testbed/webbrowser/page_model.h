@@ -63,3 +63,8 @@ std::wstring Trim(const std::wstring& text);
 std::wstring ToLower(std::wstring text);
 // Runs of white space become one space; leading and trailing white space goes.
 std::wstring CollapseWhiteSpace(const std::wstring& text);
+
+// The JavaScript string literal that follows "_search =" in a script, quotes included, read by
+// the language's rules (a backslash takes the next character along); empty when there is none
+// or it is not terminated on its line. The calculator page stores its query there.
+std::wstring FindSearchLiteral(const std::wstring& script);

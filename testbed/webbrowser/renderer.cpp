@@ -263,14 +263,31 @@ bool FontInstalled(HDC dc, const std::wstring& face)
 }
 
 // The first family of the list that is installed; generic families map to Windows' usual faces.
+// When none is installed, a face that Wine and Windows both have, rather than GDI's own pick,
+// which may be a bitmap font without a bold weight.
 std::wstring ResolveFontFamily(HDC dc, const std::wstring& families)
 {
-    std::wstring first;
-    for (std::wstring name : SplitCssValue(families)) {
-        if (name == L",")
-            continue;
-        if (name.size() >= 2 && (name[0] == L'\'' || name[0] == L'"'))
-            name = name.substr(1, name.size() - 2);
+    std::vector<std::wstring> names;
+    std::wstring current;
+    wchar_t quote = 0;
+    for (wchar_t c : families + L",") {
+        if (quote) {
+            if (c == quote)
+                quote = 0;
+            else
+                current += c;
+        } else if (c == L'\'' || c == L'"') {
+            quote = c;
+        } else if (c == L',') {
+            const std::wstring name = CollapseWhiteSpace(current);
+            if (!name.empty())
+                names.push_back(name);
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    for (std::wstring name : names) {
         const std::wstring lower = ToLower(name);
         if (lower == L"sans-serif")
             name = L"Arial";
@@ -278,25 +295,13 @@ std::wstring ResolveFontFamily(HDC dc, const std::wstring& families)
             name = L"Times New Roman";
         else if (lower == L"monospace")
             name = L"Courier New";
-        if (first.empty())
-            first = name;
         if (FontInstalled(dc, name))
             return name;
     }
-    // Multi-word family names arrive split at their spaces; try the list's items joined back.
-    std::wstring joined;
-    for (const std::wstring& token : SplitCssValue(families)) {
-        if (token == L",") {
-            if (FontInstalled(dc, joined))
-                return joined;
-            joined.clear();
-        } else {
-            joined += (joined.empty() ? L"" : L" ") + token;
-        }
-    }
-    if (FontInstalled(dc, joined))
-        return joined;
-    return first;  // GDI substitutes a face of its own
+    for (const wchar_t* fallback : {L"Tahoma", L"Liberation Sans", L"DejaVu Sans"})
+        if (FontInstalled(dc, fallback))
+            return fallback;
+    return names.empty() ? std::wstring(L"Tahoma") : names.front();
 }
 
 class CFontSet {
@@ -438,13 +443,13 @@ public:
         LayoutChildren(*document, root, 0, 0, m_viewportWidth);
     }
 
-    void Paint(const POINT& origin)
+    // In CSS's order: in-flow block backgrounds and borders, then floats, then in-flow text.
+    void Paint()
     {
         for (Layer layer : {Layer::Blocks, Layer::Floats, Layer::Text})
             for (const CPaintOp& op : m_ops)
                 if (op.layer == layer && op.paint)
                     op.paint(m_dc);
-        (void)origin;
     }
 
     void Offset(int dx, int dy)
@@ -708,7 +713,7 @@ void RenderPage(const CNodePtr& document, HDC dc, const RECT& bounds, CImageCach
         CLayout layout(dc, images, width);
         layout.Offset(bounds.left, bounds.top);
         layout.LayoutDocument(document);
-        layout.Paint({bounds.left, bounds.top});
+        layout.Paint();
     }
     RestoreDC(dc, saved);
 }

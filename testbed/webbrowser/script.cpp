@@ -112,12 +112,6 @@ bool IsScriptElement(const CNode& script)
            language == L"ecmascript";
 }
 
-bool IsIdentifierChar(wchar_t c)
-{
-    return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'_' ||
-           c == L'$';
-}
-
 HRESULT ParseText(IActiveScriptParse* parse, const std::wstring& text, DWORD flags, VARIANT* result)
 {
     EXCEPINFO info = {};
@@ -127,46 +121,6 @@ HRESULT ParseText(IActiveScriptParse* parse, const std::wstring& text, DWORD fla
 }
 
 }  // namespace
-
-std::wstring FindSearchLiteral(const std::wstring& script)
-{
-    static const std::wstring kName = L"_search";
-    for (size_t at = script.find(kName); at != std::wstring::npos; at = script.find(kName, at + 1)) {
-        if (at > 0 && IsIdentifierChar(script[at - 1]))
-            continue;
-        size_t i = at + kName.size();
-        if (i < script.size() && IsIdentifierChar(script[i]))
-            continue;
-        while (i < script.size() && iswspace(script[i]))
-            ++i;
-        if (i >= script.size() || script[i] != L'=' || (i + 1 < script.size() && script[i + 1] == L'='))
-            continue;
-        ++i;
-        while (i < script.size() && iswspace(script[i]))
-            ++i;
-        if (i >= script.size() || (script[i] != L'\'' && script[i] != L'"'))
-            continue;
-        const wchar_t quote = script[i];
-        const size_t start = i++;
-        while (i < script.size()) {
-            const wchar_t c = script[i];
-            if (c == quote)
-                return script.substr(start, i - start + 1);
-            if (c == L'\n' || c == L'\r' || c == L'\x2028' || c == L'\x2029')
-                return std::wstring();  // unterminated on its line
-            if (c == L'\\') {
-                // An escape takes the next character, and CR LF as one line continuation.
-                if (i + 2 < script.size() && script[i + 1] == L'\r' && script[i + 2] == L'\n')
-                    ++i;
-                i += 2;
-                continue;
-            }
-            ++i;
-        }
-        return std::wstring();
-    }
-    return std::wstring();
-}
 
 void RunPageScripts(IDispatch* document, const CNodePtr& tree, CScriptOutcome& outcome)
 {

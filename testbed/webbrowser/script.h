@@ -20,8 +20,3 @@ struct CScriptOutcome {
 };
 
 void RunPageScripts(IDispatch* document, const CNodePtr& tree, CScriptOutcome& outcome);
-
-// The JavaScript string literal that follows "_search =" in `script`, quotes included, read by
-// the language's rules (a backslash takes the next character along); empty when there is none
-// or it is not terminated on its line.
-std::wstring FindSearchLiteral(const std::wstring& script);
