@@ -23,3 +23,10 @@ if [ -f "$servers" ]; then
     wine reg add "$key" /v ThreadingModel /d Apartment /f >/dev/null 2>&1
   done < "$servers"
 fi
+
+# No test may start a real browser: https addresses go to the test bed's recorder instead.
+recorder=$build/bin/tally_urlrecorder.exe
+if [ -f "$recorder" ]; then
+  wine reg add 'HKLM\Software\Classes\https\shell\open\command' /ve \
+    /d "\"$(winepath -w "$recorder")\" \"%1\"" /f >/dev/null 2>&1
+fi
