@@ -450,11 +450,11 @@ STDMETHODIMP CDocumentObject::close()
         CPageRecord page;
         page.page.swap(m_buffer);
         if (const CNodePtr result = FindElementById(m_tree, L"_result")) {
-            page.resultText = result->InnerHtml();
+            page.resultText = result->TextContent();
             page.resultColor = result->StyleValue(L"color");
         }
         if (const CNodePtr query = FindElementById(m_tree, L"_query")) {
-            page.queryText = query->InnerHtml();
+            page.queryText = query->TextContent();
             page.queryColor = query->StyleValue(L"color");
         }
         page.hasSearch = outcome.hasSearch;

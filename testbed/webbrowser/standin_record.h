@@ -54,9 +54,9 @@ enum {
 /* Fields of a closed page for WbStandinCopyPageField. */
 enum {
     WBSTANDIN_FIELD_PAGE = 0,         /* the whole text written for the page */
-    WBSTANDIN_FIELD_RESULT_TEXT = 1,  /* innerHTML of the element "_result" after the load handler ran */
+    WBSTANDIN_FIELD_RESULT_TEXT = 1,  /* the text the element "_result" holds after the load handler ran */
     WBSTANDIN_FIELD_RESULT_COLOR = 2, /* its style.color, as the script set it ("" when unset) */
-    WBSTANDIN_FIELD_QUERY_TEXT = 3,   /* innerHTML of the element "_query" */
+    WBSTANDIN_FIELD_QUERY_TEXT = 3,   /* the text of the element "_query" */
     WBSTANDIN_FIELD_QUERY_COLOR = 4,  /* its style.color */
     WBSTANDIN_FIELD_SEARCH = 5,       /* the engine's value of the literal assigned to _search; NULL when the script did not parse */
     WBSTANDIN_FIELD_SCRIPT_ERROR = 6  /* description of the first script error of the page; NULL when none */

@@ -64,8 +64,9 @@ TEST_F(DocumentTest, CloseRunsTheScriptAndTheLoadHandler)
         {L"r.innerHTML = 1e21; q.innerHTML = -1e-7;", L"1e+21", L"", L"-1e-7", L""},
         {L"r.innerHTML = eval(''); q.innerHTML = 0/0;", L"undefined", L"", L"NaN", L""},
         {L"r.innerHTML = 0.5; q.innerHTML = true;", L"0.5", L"", L"true", L""},
-        // innerText is text: markup characters come back escaped from innerHTML.
-        {L"r.innerText = 'a<b'; q.innerHTML = '<b>x</b>';", L"a&lt;b", L"", L"<b>x</b>", L""},
+        // innerText is text, innerHTML markup: the line holds the text either way.
+        {L"r.innerText = 'a<b'; q.innerHTML = '<b>x</b> &amp; y';", L"a<b", L"", L"x & y", L""},
+        {L"r.innerText = 'a<b'; q.innerText = r.innerHTML + '|' + r.innerText;", L"a<b", L"", L"a&lt;b|a<b", L""},
         // Property reads, and a missing element is null.
         {L"r.innerHTML = 'abc'; r.style.color = 'red'; q.innerHTML = r.innerHTML + r.style.color + r.id + "
          L"(document.getElementById('nothing') === null);",
