@@ -26,3 +26,6 @@ if [ "${#missing[@]}" -gt 0 ]; then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# The page tests' npm package (playwright-core), from tests/page/package-lock.json.
+bash "$(dirname "$0")/install-page-test-deps.sh"

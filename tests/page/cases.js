@@ -100,6 +100,7 @@ const cases = [
   // Mends 1 and 3: the query reaches _search unchanged, and only arithmetic is evaluated.
   { typed: "it's", error: 'it is not defined', mend: 1, inject: true },
   { typed: "');__canary.hits++;('", error: 'Syntax error: unexpected "\'"', mend: 1, inject: true },
+  { typed: "'+(__canary.hits++)+'", error: 'Syntax error: unexpected "\'"', mend: 1, inject: true },
   { typed: "\\');__canary.hits++;//", error: "Syntax error: unexpected '\\'", mend: 1, inject: true },
   { typed: '\\', error: "Syntax error: unexpected '\\'", mend: 1, inject: true },
   { typed: '\\n', error: "Syntax error: unexpected '\\'", mend: 1, inject: true },
