@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
+#include <exdisp.h>
+
 #include "controlhost.h"
+#include "standin_record.h"
 #include "hookstate.h"
 #include "paneltest.h"
 #include "testcontrol.h"
@@ -16,16 +19,6 @@
 namespace {
 
 const RECT kPanelRect = {0, 0, 350, 100};
-
-::testing::AssertionResult SameRect(const RECT& expected, const RECT& actual)
-{
-    if (EqualRect(&expected, &actual))
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "expected (" << expected.left << "," << expected.top << ","
-                                         << expected.right << "," << expected.bottom << ") but got ("
-                                         << actual.left << "," << actual.top << "," << actual.right << ","
-                                         << actual.bottom << ")";
-}
 
 RECT ToRect(const RECTL& r)
 {
@@ -728,6 +721,71 @@ TEST_F(ControlHostTest, WithoutBufferedPaintNothingIsDrawnAndThePaintStillEnds)
         const RECT pending = UpdateRectOf(m_host.m_hWnd);
         EXPECT_TRUE(IsRectEmpty(&pending));
     }
+}
+
+// --- The stand-in WebBrowser in the host ------------------------------------------------------------
+
+TEST(ControlHostStandInTest, StandInActivatesInPlaceHiddenAndIsPaintedThroughItsViewObject)
+{
+    CStandIn& standIn = StandIn();
+    ASSERT_TRUE(standIn.IsLoaded());
+    CPaintRecorder& recorder = PaintRecorder();
+    ASSERT_TRUE(recorder.m_module);
+    CBrowserClass browserClass(EBrowser::StandIn);
+    ASSERT_TRUE(browserClass.IsRegistered());
+    const LONG liveBefore = standIn.Count(WBSTANDIN_LIVE_OBJECTS);
+    LONG drawsBefore = 0;
+    CParentWindow& parent = SharedParent();
+    {
+        CControlHostWnd host;
+        ASSERT_TRUE(host.Create(parent.m_hWnd, kPanelRect, L"", WS_CHILD | WS_VISIBLE));
+        {
+            CComPtr<IOleObject> browser;
+            ASSERT_EQ(S_OK, CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
+                                             browser.ReceiveVoid()));
+            host.AttachControl(browser.Get());
+        }
+        KillTimer(host.m_hWnd, 1);
+        ASSERT_TRUE(host.m_inPlaceObject);
+        ASSERT_TRUE(host.m_viewObject);
+        HWND browserWindow = nullptr;
+        ASSERT_EQ(S_OK, host.m_inPlaceObject->GetWindow(&browserWindow));
+        EXPECT_EQ(host.m_hWnd, GetParent(browserWindow));
+        EXPECT_FALSE(IsWindowVisible(browserWindow));
+        RECT placed = {};
+        GetWindowRect(browserWindow, &placed);
+        MapWindowPoints(nullptr, host.m_hWnd, reinterpret_cast<POINT*>(&placed), 2);
+        EXPECT_TRUE(SameRect(kPanelRect, placed));
+
+        // Its blank page, painted by the host: white, every pixel opaque.
+        {
+            CUxThemeSwap swap(recorder.m_module);
+            UpdateWindow(host.m_hWnd);
+            recorder.Reset();
+            drawsBefore = standIn.Count(WBSTANDIN_DRAWS);
+            InvalidateRect(host.m_hWnd, nullptr, TRUE);
+            UpdateWindow(host.m_hWnd);
+        }
+        EXPECT_EQ(drawsBefore + 1, standIn.Count(WBSTANDIN_DRAWS));
+        const std::vector<CPaintCall> calls = recorder.Calls();
+        ASSERT_EQ(4u, calls.size());
+        EXPECT_EQ(PAINT_CALL_BEGIN, calls[0].kind);
+        EXPECT_TRUE(SameRect(kPanelRect, calls[0].rect));
+        EXPECT_EQ(PAINT_CALL_SET_ALPHA, calls[1].kind);
+        EXPECT_EQ(PAINT_CALL_SET_ALPHA, calls[2].kind);
+        EXPECT_EQ(255, calls[2].alpha);
+        EXPECT_EQ(PAINT_CALL_END, calls[3].kind);
+        int width = 0, height = 0;
+        const std::vector<DWORD> pixels = recorder.LastBuffer(width, height);
+        ASSERT_EQ(350 * 100, static_cast<int>(pixels.size()));
+        EXPECT_EQ(pixels.size(), static_cast<size_t>(std::count(pixels.begin(), pixels.end(), 0xFFFFFFFF)));
+
+        // The panel's end destroys the browser's window.
+        DestroyWindow(host.m_hWnd);
+        EXPECT_FALSE(IsWindow(browserWindow));
+    }
+    // With the host's references gone the control goes, and with it its references on the site.
+    EXPECT_EQ(liveBefore, standIn.Count(WBSTANDIN_LIVE_OBJECTS));
 }
 
 }  // namespace

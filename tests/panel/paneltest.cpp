@@ -1,6 +1,6 @@
 #include "paneltest.h"
 
-#include <psapi.h>
+#include <exdisp.h>
 
 #include <cstring>
 
@@ -28,6 +28,16 @@ BOOL CALLBACK CountTopLevel(HWND hWnd, LPARAM count)
 }
 
 }  // namespace
+
+::testing::AssertionResult SameRect(const RECT& expected, const RECT& actual)
+{
+    if (EqualRect(&expected, &actual))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "expected (" << expected.left << "," << expected.top << ","
+                                         << expected.right << "," << expected.bottom << ") but got ("
+                                         << actual.left << "," << actual.top << "," << actual.right << ","
+                                         << actual.bottom << ")";
+}
 
 CParentWindow::CParentWindow(int width, int height)
 {
@@ -156,12 +166,19 @@ int CountProcessWindows()
 
 SIZE_T PrivateBytes()
 {
-    PROCESS_MEMORY_COUNTERS_EX counters = {};
-    counters.cb = sizeof(counters);
-    if (!GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                              sizeof(counters)))
-        return 0;
-    return counters.PrivateUsage;
+    // Committed private memory, region by region: Wine leaves PrivateUsage of the memory
+    // counters at zero.
+    SIZE_T total = 0;
+    MEMORY_BASIC_INFORMATION region = {};
+    for (const BYTE* address = nullptr;
+         VirtualQuery(address, &region, sizeof(region)) == sizeof(region);
+         address = static_cast<const BYTE*>(region.BaseAddress) + region.RegionSize) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE)
+            total += region.RegionSize;
+        if (static_cast<const BYTE*>(region.BaseAddress) + region.RegionSize < address)
+            break;
+    }
+    return total;
 }
 
 CUxThemeSwap::CUxThemeSwap(HMODULE module) : m_previous(g_hUxTheme)
@@ -269,4 +286,126 @@ CImportPatch::~CImportPatch()
     VirtualProtect(m_slot, sizeof(*m_slot), PAGE_READWRITE, &oldProtection);
     *m_slot = m_original;
     VirtualProtect(m_slot, sizeof(*m_slot), oldProtection, &oldProtection);
+}
+
+CStandIn::CStandIn()
+{
+    m_module = LoadLibraryW(L"tally_webbrowser_standin.dll");
+    if (!m_module)
+        return;
+    m_getCount = reinterpret_cast<decltype(m_getCount)>(GetProcAddress(m_module, "WbStandinGetCount"));
+    m_copyField = reinterpret_cast<decltype(m_copyField)>(GetProcAddress(m_module, "WbStandinCopyPageField"));
+    m_setMode = reinterpret_cast<decltype(m_setMode)>(GetProcAddress(m_module, "WbStandinSetDocumentMode"));
+    m_reset = reinterpret_cast<decltype(m_reset)>(GetProcAddress(m_module, "WbStandinResetRecord"));
+}
+
+LONG CStandIn::Count(int which) const
+{
+    return m_getCount ? m_getCount(which) : -1;
+}
+
+std::wstring CStandIn::Field(int page, int field, bool* present) const
+{
+    BSTR value = m_copyField ? m_copyField(page, field) : nullptr;
+    if (present)
+        *present = value != nullptr;
+    std::wstring text(value ? value : L"", value ? SysStringLen(value) : 0);
+    SysFreeString(value);
+    return text;
+}
+
+void CStandIn::SetDocumentMode(int mode) const
+{
+    if (m_setMode)
+        m_setMode(mode);
+}
+
+void CStandIn::Reset() const
+{
+    if (m_reset)
+        m_reset();
+}
+
+CStandIn& StandIn()
+{
+    static CStandIn standIn;
+    return standIn;
+}
+
+namespace {
+
+// Answers every creation with a failure, as when no WebBrowser can be made.
+class CUnavailableFactory : public IClassFactory {
+public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
+    {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
+            *object = static_cast<IClassFactory*>(this);
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP CreateInstance(IUnknown*, REFIID, void** object) override
+    {
+        *object = nullptr;
+        return CLASS_E_CLASSNOTAVAILABLE;
+    }
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+};
+
+CUnavailableFactory g_unavailableFactory;
+
+IClassFactory* FactoryFrom(const wchar_t* dll)
+{
+    HMODULE module = LoadLibraryW(dll);  // kept loaded: classes may be registered again
+    if (!module)
+        return nullptr;
+    using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+    auto getClassObject = reinterpret_cast<GetClassObjectFn>(GetProcAddress(module, "DllGetClassObject"));
+    IClassFactory* factory = nullptr;
+    if (!getClassObject ||
+        FAILED(getClassObject(CLSID_WebBrowser, IID_IClassFactory, reinterpret_cast<void**>(&factory))))
+        return nullptr;
+    return factory;
+}
+
+}  // namespace
+
+CBrowserClass::CBrowserClass(EBrowser browser)
+{
+    IClassFactory* factory = nullptr;
+    switch (browser) {
+    case EBrowser::StandIn: factory = FactoryFrom(L"tally_webbrowser_standin.dll"); break;
+    case EBrowser::Wine: factory = FactoryFrom(L"ieframe.dll"); break;
+    case EBrowser::Unavailable:
+        factory = &g_unavailableFactory;
+        factory->AddRef();
+        break;
+    case EBrowser::None: break;
+    }
+    if (factory) {
+        Register(factory);
+        factory->Release();
+    }
+}
+
+CBrowserClass::CBrowserClass(IClassFactory* factory)
+{
+    Register(factory);
+}
+
+void CBrowserClass::Register(IClassFactory* factory)
+{
+    if (FAILED(CoRegisterClassObject(CLSID_WebBrowser, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                                     &m_cookie)))
+        m_cookie = 0;
+}
+
+CBrowserClass::~CBrowserClass()
+{
+    if (m_cookie)
+        CoRevokeClassObject(m_cookie);
 }

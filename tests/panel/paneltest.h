@@ -1,11 +1,16 @@
 #pragma once
+#include <gtest/gtest.h>
+
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 #include "paintrecorder.h"
 
 // Helpers shared by the control host and panel tests.
+
+::testing::AssertionResult SameRect(const RECT& expected, const RECT& actual);
 
 // A visible top-level window that stands where the results view would: the panel's parent. It
 // records the messages that reach it (DefWindowProcW passes some on to the parent).
@@ -93,4 +98,47 @@ public:
 private:
     void** m_slot = nullptr;
     void* m_original = nullptr;
+};
+
+// The stand-in WebBrowser's record, through the functions its DLL exports.
+class CStandIn {
+public:
+    CStandIn();
+    HMODULE m_module = nullptr;
+    LONG Count(int which) const;
+    // `present` is false when the field has no value (no such page, _search never defined).
+    std::wstring Field(int page, int field, bool* present = nullptr) const;
+    void SetDocumentMode(int mode) const;
+    void Reset() const;
+    bool IsLoaded() const { return m_getCount && m_copyField && m_setMode && m_reset; }
+
+private:
+    LONG(__cdecl* m_getCount)(int) = nullptr;
+    BSTR(__cdecl* m_copyField)(int, int) = nullptr;
+    void(__cdecl* m_setMode)(int) = nullptr;
+    void(__cdecl* m_reset)() = nullptr;
+};
+CStandIn& StandIn();
+
+// Decides, for as long as it lives, what CoCreateInstance(CLSID_WebBrowser) gives on this
+// thread, by registering a class object in the process ahead of the registry.
+enum class EBrowser {
+    StandIn,      // the test bed's stand-in
+    Wine,         // Wine's own WebBrowser, ieframe.dll
+    Unavailable,  // creation fails
+    None          // nothing registered here: the test registers its own
+};
+class CBrowserClass {
+public:
+    explicit CBrowserClass(EBrowser browser);
+    ~CBrowserClass();
+    CBrowserClass(const CBrowserClass&) = delete;
+    CBrowserClass& operator=(const CBrowserClass&) = delete;
+    bool IsRegistered() const { return m_cookie != 0; }
+    // Registers `factory` instead.
+    explicit CBrowserClass(IClassFactory* factory);
+
+private:
+    void Register(IClassFactory* factory);
+    DWORD m_cookie = 0;
 };
