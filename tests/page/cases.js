@@ -159,11 +159,23 @@ function shownText(c) {
   return c.multiplied !== undefined ? c.multiplied : c.typed;
 }
 
-// A short printable name for a case.
-function caseName(c) {
-  if (c.label) return c.label;
-  const text = c.typed.replace(/[^\x20-\x7e]/g, (ch) => '\\u' + ch.charCodeAt(0).toString(16).padStart(4, '0'));
-  return JSON.stringify(text);
+// A text in double quotes, with everything outside printable ASCII as \uXXXX.
+function printable(text) {
+  if (typeof text !== 'string') return String(text);
+  return JSON.stringify(text).replace(/[^\x20-\x7e]/g, (ch) => '\\u' + ch.charCodeAt(0).toString(16).padStart(4, '0'));
 }
 
-module.exports = { cases, shownText, caseName };
+// A short printable name for a case.
+function caseName(c) {
+  return c.label || printable(c.typed);
+}
+
+// One line of an answers file: what an engine showed for a case, and for an error of the engine
+// itself also what its toString() would have shown.
+function answerLine(c, obs) {
+  const parts = [caseName(c), printable(obs.resultText), printable(obs.queryText)];
+  if (obs.reference && 'error' in obs.reference) parts.push('toString: ' + printable(obs.reference.asString));
+  return parts.join('\t');
+}
+
+module.exports = { cases, shownText, caseName, printable, answerLine };

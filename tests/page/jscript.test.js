@@ -11,14 +11,14 @@ const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
 const { execFileSync } = require('node:child_process');
-const { cases, shownText, caseName } = require('./cases');
+const { cases, shownText, caseName, answerLine } = require('./cases');
 const { checkCase } = require('./lib/expect');
 const { splitScript, escapeForLiteral } = require('./lib/splice');
 const { readPage } = require('./lib/page-file');
 
 // Wine's interpreter is slower than a browser's engine; the limits still catch a case that
 // loops or backtracks (the long cases took seconds before the rewriting was bounded).
-const LIMITS = { ms: 20, slowMs: 500 };
+const LIMITS = { ms: 10, slowMs: 500 };
 
 const outDir = process.env.TALLY_TEST_OUT;
 const wineRun = process.env.TALLY_WINE_RUN;
@@ -75,7 +75,7 @@ for (const form of ['file', 'page']) {
       const obs = observations[form].get(i);
       assert.ok(obs, 'no observation from cscript');
       assert.equal(obs.harnessError, undefined, `the harness failed: ${obs.harnessError}`);
-      if (form === 'file') answers.push(`${caseName(c)}\t${es3Literal(obs.resultText)}\t${es3Literal(obs.queryText)}`);
+      if (form === 'file') answers.push(answerLine(c, obs));
       checkCase(c, obs, LIMITS);
     });
   });

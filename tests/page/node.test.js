@@ -9,7 +9,7 @@ const { test, after } = require('node:test');
 const fs = require('node:fs');
 const path = require('node:path');
 const vm = require('node:vm');
-const { cases, shownText, caseName } = require('./cases');
+const { cases, shownText, caseName, answerLine } = require('./cases');
 const { checkCase } = require('./lib/expect');
 const { spliceQuery } = require('./lib/splice');
 
@@ -106,7 +106,7 @@ function observe(source, c) {
   }
   if (c.engine) {
     const evaluate = vm.runInContext(
-      '(function (text) { with (Math) { try { return { value: String(eval(text)) }; } catch (err) { return { error: String(err.message) }; } } })',
+      '(function (text) { with (Math) { try { return { value: String(eval(text)) }; } catch (err) { return { error: String(err.message), asString: String(err) }; } } })',
       context);
     obs.reference = { ...evaluate(shownText(c)) };
   }
@@ -118,7 +118,7 @@ for (const [form, source] of Object.entries(forms)) {
   for (const c of cases) {
     test(`${form}: ${caseName(c)}`, () => {
       const obs = observe(spliceQuery(source, c.typed), c);
-      if (form === 'file') answers.push(`${caseName(c)}\t${JSON.stringify(obs.resultText)}\t${JSON.stringify(obs.queryText)}`);
+      if (form === 'file') answers.push(answerLine(c, obs));
       checkCase(c, obs, LIMITS);
     });
   }

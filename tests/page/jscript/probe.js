@@ -105,7 +105,7 @@ function engineAnswer(text) {
         try {
             return { value: String(eval(text)) };
         } catch (err) {
-            return { error: String(err.message) };
+            return { error: String(err.message), asString: String(err) };
         }
     }
 }
