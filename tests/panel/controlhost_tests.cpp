@@ -424,7 +424,10 @@ TEST(ControlHostLifetimeTest, NoTimerWithoutAWindow)
         PumpMessages(0);
         Sleep(120);
         MSG msg;
-        EXPECT_FALSE(PeekMessageW(&msg, reinterpret_cast<HWND>(-1), WM_TIMER, WM_TIMER, PM_REMOVE));
+        bool threadTimer = false;
+        while (PeekMessageW(&msg, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE))
+            threadTimer = threadTimer || !msg.hwnd;
+        EXPECT_FALSE(threadTimer);
         control.OleObject()->SetClientSite(nullptr);
     }
 }
