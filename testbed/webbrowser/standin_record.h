@@ -27,6 +27,14 @@
  * The record keeps every closed page in a heap of its own; WbStandinResetRecord frees it
  * whole (and zeroes the page, write, draw, error, navigation and quit counters), so a test that
  * measures the process's memory resets the record first.
+ *
+ * Memory per page, besides the record: a closed page keeps nothing of the stand-in's. What
+ * remains is Wine's JScript's own, about 0.1 KiB for every engine (one per closed page that has
+ * a script), measured as committed private memory (VirtualQuery; PrivateUsage is 0 under Wine)
+ * over 1000 pages of BuildCalculatorPage, each drawn once: +64 to +128 KiB. The stand-in used to
+ * read _search by parsing its literal with SCRIPTTEXT_ISEXPRESSION, which Wine's JScript answers
+ * by keeping about 1.4 KiB until the process ends (the same page with an empty load handler
+ * showed it; without the expression it is gone); it reads the value through a global now.
  */
 #include <windows.h>
 #include <oleauto.h>
