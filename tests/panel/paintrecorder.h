@@ -6,6 +6,9 @@
 // buffering for real (a 32-bit top-down DIB over the target rectangle, copied to the target on
 // EndBufferedPaint) and records each call, so that the order, rectangles, formats and alpha
 // values can be checked where Wine's own BufferedPaintSetAlpha is only a stub.
+// Left out: the paint parameters (no erase, no clip, no blend function: EndBufferedPaint copies),
+// every format but a 32-bit top-down DIB (each format gets one), BufferedPaintInit and the rest
+// of the buffered-paint and animation functions.
 
 enum EPaintCallKind { PAINT_CALL_BEGIN = 1, PAINT_CALL_SET_ALPHA, PAINT_CALL_END, PAINT_CALL_MARK };
 
