@@ -760,6 +760,22 @@ TEST(ControlHostStandInTest, StandInActivatesInPlaceHiddenAndIsPaintedThroughIts
         MapWindowPoints(nullptr, host.m_hWnd, reinterpret_cast<POINT*>(&placed), 2);
         EXPECT_TRUE(SameRect(kPanelRect, placed));
 
+        // Sizing reaches the control: its extent in HIMETRIC and its window's place.
+        MoveWindow(host.m_hWnd, 0, 0, 200, 60, FALSE);
+        SIZEL extent = {};
+        ASSERT_TRUE(host.m_oleObject);
+        EXPECT_EQ(S_OK, host.m_oleObject->GetExtent(DVASPECT_CONTENT, &extent));
+        EXPECT_EQ(5292, extent.cx);
+        EXPECT_EQ(1588, extent.cy);
+        GetWindowRect(browserWindow, &placed);
+        MapWindowPoints(nullptr, host.m_hWnd, reinterpret_cast<POINT*>(&placed), 2);
+        EXPECT_TRUE(SameRect({0, 0, 200, 60}, placed));
+        MoveWindow(host.m_hWnd, 0, 0, 350, 100, FALSE);
+        EXPECT_EQ(S_OK, host.m_oleObject->GetExtent(DVASPECT_CONTENT, &extent));
+        EXPECT_EQ(9260, extent.cx);
+        EXPECT_EQ(2646, extent.cy);
+        EXPECT_FALSE(IsWindowVisible(browserWindow));
+
         // Its blank page, painted by the host: white, every pixel opaque.
         {
             CUxThemeSwap swap(recorder.m_module);
