@@ -42,6 +42,9 @@ CPageList* g_pages = nullptr;  // lives in the record heap too
 volatile LONG g_counts[12] = {};
 volatile LONG g_documentMode = WBSTANDIN_DOCUMENT_NORMAL;
 std::wstring g_recordPath;  // empty: no file
+// Only a process that has hosted an object writes the file: a test process that loads the DLL
+// just to read another process's record must not overwrite it.
+bool g_hostedObjects = false;
 
 const wchar_t* const kCountKeys[12] = {L"liveObjects", L"references", L"pages",  L"writes",
                                        L"draws",       L"scriptErrors", L"navigations", L"quits",
@@ -106,7 +109,7 @@ void AppendLine(std::string& out, const wchar_t* key, const std::wstring& value)
 
 void WriteRecordFile() noexcept
 {
-    if (g_recordPath.empty())
+    if (g_recordPath.empty() || !g_hostedObjects)
         return;
     try {
         std::string content;
@@ -175,6 +178,7 @@ void Stop()
 
 void ObjectCreated()
 {
+    g_hostedObjects = true;
     InterlockedIncrement(&g_counts[WBSTANDIN_LIVE_OBJECTS]);
 }
 

@@ -11,9 +11,10 @@
  * SysFreeString; NULL means "no value" (no such page, _search never defined).
  *
  * From another process: set the environment variable TALLY_WEBBROWSER_RECORD to a file path
- * before the process that hosts the control starts. The stand-in then rewrites that file after
- * every closed page, every destroyed object, every counted change of the browser's state and at
- * unload. The file is UTF-8, one "key=value" per line, with backslash, CR and LF in values
+ * before the process that hosts the control starts. Once the stand-in has made its first object
+ * in that process, it rewrites that file after every closed page, every destroyed object, every
+ * counted change of the browser's state and at unload (a process that only loads the DLL to
+ * read the file never writes it). The file is UTF-8, one "key=value" per line, with backslash, CR and LF in values
  * written as \\, \r and \n; it is replaced whole (written beside it, then moved over it), so a
  * reader never sees half of it. Keys: the counter names below without their prefix, in
  * lowerCamelCase (liveObjects, references, pages, writes, draws, scriptErrors, navigations,
