@@ -12,6 +12,8 @@ packages=(
   nodejs
 )
 
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
 missing=()
 have_i386=0
 dpkg --print-foreign-architectures | grep -qx i386 && have_i386=1
@@ -20,11 +22,14 @@ for p in "${packages[@]}"; do
 done
 
 if [ "${#missing[@]}" -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO=sudo
   [ "$have_i386" -eq 1 ] || $SUDO dpkg --add-architecture i386
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# Debian's nodejs comes without npm; a Node.js from elsewhere usually brings its own.
+if ! command -v npm >/dev/null; then
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends npm
 fi
 
 # The page tests' npm package (playwright-core), from tests/page/package-lock.json.
