@@ -24,7 +24,8 @@ __attribute__((section(".SHARED"), shared)) HHOOK volatile g_hookHandle = nullpt
 
 namespace {
 
-// Released after every other object of the library, at unload.
+// Released after every other object of the library, at unload: static objects go in the
+// reverse order of their construction, so the library's objects are defined after this one.
 class CModuleResources {
 public:
     ~CModuleResources()
