@@ -14,7 +14,7 @@ const { chromium } = require('playwright-core');
 const { cases, shownText, caseName, answerLine } = require('./cases');
 const { checkCase } = require('./lib/expect');
 const { readPage } = require('./lib/page-file');
-const { decodePng } = require('./lib/png-decode');
+const { decodePngPixels } = require('../lib/png-decode');
 
 const LIMITS = { ms: 5, slowMs: 100 };
 const CHROMIUM_FLAGS = [
@@ -172,7 +172,7 @@ test('screenshot at the panel size shows header, separator, badge and the two li
     };
   });
   const file = path.join(outDir, 'calculator.png');
-  const shot = decodePng(await page.screenshot({ path: file }));
+  const shot = decodePngPixels(await page.screenshot({ path: file }));
   assert.equal(shot.width, 350);
   assert.equal(shot.height, 100);
   const near = (p, rgb, tolerance) => rgb.every((v, k) => Math.abs(p[k] - v) <= tolerance);
@@ -203,7 +203,7 @@ test('screenshot at the panel size shows header, separator, badge and the two li
 
   // The badge, drawn once at 18,15 of the result area, as the build drew it (over white).
   assert.equal(layout.area.top, 14, 'the result area starts under the separator');
-  const badge = decodePng(fs.readFileSync(path.join(pageDir, 'badge.png')));
+  const badge = decodePngPixels(fs.readFileSync(path.join(pageDir, 'badge.png')));
   let badgeMismatch = 0;
   for (let y = 0; y < 16; y++) {
     for (let x = 0; x < 16; x++) {
@@ -233,7 +233,7 @@ test('screenshot at the panel size shows header, separator, badge and the two li
 
   // An error swaps the colours: the message grey, the rewritten text dark.
   await load(cases.findIndex((c) => c.typed === '2x^2'));
-  const errorShot = decodePng(await page.screenshot({ path: path.join(outDir, 'calculator-error.png') }));
+  const errorShot = decodePngPixels(await page.screenshot({ path: path.join(outDir, 'calculator-error.png') }));
   assert.ok(ink(errorShot, layout.result, [0x77, 0x77, 0x77]) > 25, 'grey error message');
   assert.ok(ink(errorShot, layout.query, [0x33, 0x33, 0x33]) > 10, 'dark rewritten text');
 });
