@@ -43,6 +43,9 @@ bool IsForwardedToControl(UINT message) noexcept
 
 CControlHostWnd::~CControlHostWnd()
 {
+    // Normally WM_DESTROY has ended the session already. When the window never existed or
+    // outlives this object, the control must still let go of a site that is about to vanish.
+    EndControlSession();
     ReleaseControl();
     // The base class then frees the window procedure stub.
 }
@@ -64,10 +67,14 @@ void CControlHostWnd::AttachControl(IOleObject* control) noexcept
     ::GetClientRect(m_hWnd, &m_posRect);
     // Our own reference first: the caller's control may be the one held now.
     control->AddRef();
-    // Nothing of an earlier control may stay behind: its in-place object would otherwise be
-    // placed and hidden, and its view object drawn, as if it belonged to the new one.
+    // Nothing of an earlier control may stay behind: it would keep this site and its running
+    // lock, its in-place object would be placed and hidden, and its view object drawn, as if it
+    // belonged to the new one.
+    EndControlSession();
     ReleaseControl();
     m_oleObject.Attach(control);
+    // From here on the control holds this site, so its session has to be ended.
+    m_sessionOpen = true;
     m_oleObject->SetClientSite(ClientSite());
     OleSetContainedObject(m_oleObject.Get(), TRUE);
     m_oleObject->QueryInterface(IID_IViewObject, m_viewObject.ReceiveVoid());
@@ -136,10 +143,53 @@ BOOL CControlHostWnd::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wPara
 
 void CControlHostWnd::OnDestroy() noexcept
 {
-    // The control's window would otherwise outlive the panel it belongs to. The interfaces stay
-    // held until the next control or the end of this object.
-    if (HWND controlWindow = ControlWindow())
+    // The panel is re-created whenever the Start Menu's colours change, so each control has to
+    // end with its panel: one left running would stay in the shell for good, still able to call
+    // a site whose code leaves with the library. The interfaces stay held until the next
+    // control or the end of this object.
+    EndControlSession();
+}
+
+// Takes the control out of this site in the order OLE prescribes for a container. Every step
+// is one a control accepts after it already took it itself, or after its window was destroyed
+// by someone else: only its object, which our references keep, is called.
+void CControlHostWnd::EndControlSession() noexcept
+{
+    // Cleared before anything is called: the control calls back into the site while it shuts
+    // down, and a WM_DESTROY or AttachControl reached from there must find nothing left to end.
+    if (!m_sessionOpen)
+        return;
+    m_sessionOpen = false;
+    // Our own references for the duration: a call re-entered from the control may replace the
+    // fields, and the object must not go while it is being shut down.
+    CComPtr<IOleObject> control;
+    control.Assign(m_oleObject.Get());
+    CComPtr<IOleInPlaceObject> inPlace;
+    inPlace.Assign(m_inPlaceObject.Get());
+
+    // Asked for first: once deactivated, the control no longer names its window.
+    const HWND controlWindow = ControlWindow();
+    // Deactivation while the panel still exists: the control takes its window down and calls
+    // OnInPlaceDeactivate, which may also invalidate or ask for the panel window.
+    if (inPlace)
+        inPlace->InPlaceDeactivate();
+    // A control that kept its window loses it here. Only while the handle is still one of the
+    // panel's windows: once freed it may already name a window of someone else.
+    if (controlWindow && ::IsWindow(controlWindow) && ::IsChild(m_hWnd, controlWindow))
         ::DestroyWindow(controlWindow);
+    if (control) {
+        // Back to the loaded state; nothing of the page is worth saving.
+        control->Close(OLECLOSE_NOSAVE);
+        // The control lets go of the site: nothing may call into it after the library unloads.
+        control->SetClientSite(nullptr);
+    }
+    // Last, the lock of OnInPlaceActivate: it alone would keep the control running after every
+    // other reference is gone. Our own references keep the object alive through the call.
+    if (m_lockedRunning) {
+        m_lockedRunning = false;
+        if (control)
+            OleLockRunning(control.Get(), FALSE, FALSE);
+    }
 }
 
 void CControlHostWnd::OnSize(LPARAM lParam) noexcept
@@ -286,7 +336,10 @@ STDMETHODIMP CControlHostWnd::OnInPlaceActivate() noexcept
 {
     if (!m_oleObject)
         return S_OK;
-    OleLockRunning(m_oleObject.Get(), TRUE, FALSE);
+    // One lock per session, taken only while the session is open and kept track of, because
+    // its end gives back exactly one; a failed lock is not given back.
+    if (m_sessionOpen && !m_lockedRunning)
+        m_lockedRunning = SUCCEEDED(OleLockRunning(m_oleObject.Get(), TRUE, FALSE));
     m_oleObject->QueryInterface(IID_IOleInPlaceObject, m_inPlaceObject.ReceiveVoid());
     return S_OK;
 }

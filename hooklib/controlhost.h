@@ -21,12 +21,14 @@ class CControlHostWnd : public CWindowImpl,
                         public IStorage {
 public:
     CControlHostWnd() noexcept = default;
-    // Releases the control's interfaces. The window must already be gone (the controller
-    // destroys it when it detaches); if it is not, the base class takes its procedure away.
+    // Ends a control session that is still open, then releases the control's interfaces. The
+    // window must already be gone (the controller destroys it when it detaches); if it is not,
+    // the base class takes its procedure away.
     ~CControlHostWnd() override;
 
     // Sets up the site for `control`, activates it in place, hides its own window and starts
-    // the repaint timer. Called once per control, after the window has been created.
+    // the repaint timer. Called once per control, after the window has been created. An earlier
+    // control's session is ended first.
     void AttachControl(IOleObject* control) noexcept;
 
     // Sends a message on to the control's window; 0 when there is none.
@@ -132,6 +134,11 @@ public:
     CComPtr<IViewObject> m_viewObject;
     // Set when the control activates in place; it gives the control's own window.
     CComPtr<IOleInPlaceObject> m_inPlaceObject;
+    // True from AttachControl until the control's session with this site has been ended (on
+    // WM_DESTROY, at the next AttachControl or at destruction, whichever comes first).
+    bool m_sessionOpen = false;
+    // True while the lock taken by OnInPlaceActivate is held; the end of the session gives it back.
+    bool m_lockedRunning = false;
 
 protected:
     BOOL ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam,
@@ -143,6 +150,7 @@ private:
     LRESULT OnPaint() noexcept;
     void PaintControl(HDC target, const RECT& updateRect) noexcept;
     HWND ControlWindow() noexcept;
+    void EndControlSession() noexcept;
     void ReleaseControl() noexcept;
 
     IOleClientSite* ClientSite() noexcept { return static_cast<IOleClientSite*>(this); }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,16 @@ const RECT kPanelRect = {0, 0, 350, 100};
 RECT ToRect(const RECTL& r)
 {
     return {r.left, r.top, r.right, r.bottom};
+}
+
+// The calls a control saw, without the releases of passing references.
+std::vector<std::string> CallsIn(const std::vector<std::string>& log)
+{
+    std::vector<std::string> calls;
+    for (const std::string& entry : log)
+        if (entry.rfind("release:", 0) != 0)
+            calls.push_back(entry);
+    return calls;
 }
 
 RECT UpdateRectOf(HWND hWnd)
@@ -542,6 +553,171 @@ TEST_F(ControlHostTest, DestroyDestroysTheControlWindow)
     EXPECT_EQ(1, m_control.m_inPlaceRefs);
 }
 
+// --- Ending the control's session ---------------------------------------------------------------
+
+// The whole OLE shutdown of a windowed control when its panel goes: deactivated while the panel
+// still exists, its window gone, closed, the site taken back, the running lock given back.
+const std::vector<std::string> kSessionEnd = {"InPlaceDeactivate", "window:destroyed", "OnInPlaceDeactivate",
+                                              "Close:1", "SetClientSite:null", "LockRunning:00"};
+
+TEST_F(ControlHostTest, PanelDestructionEndsTheControlsSessionOnceInOleOrder)
+{
+    struct CRow {
+        const char* name;
+        bool destroysWindow;
+        bool activates;
+        HRESULT lockResult;
+        std::vector<std::string> expected;
+    } const rows[] = {
+        {"control destroys its window", true, true, S_OK, kSessionEnd},
+        {"control keeps its window: the host destroys it before Close", false, true, S_OK,
+         {"InPlaceDeactivate", "OnInPlaceDeactivate", "window:destroyed", "Close:1", "SetClientSite:null",
+          "LockRunning:00"}},
+        {"lock refused: nothing to give back", true, true, E_FAIL,
+         {"InPlaceDeactivate", "window:destroyed", "OnInPlaceDeactivate", "Close:1", "SetClientSite:null"}},
+        {"never activated: only closed and the site taken back", true, false, S_OK,
+         {"Close:1", "SetClientSite:null"}},
+    };
+    for (const CRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        CTestControl control;
+        control.m_destroysWindowOnDeactivate = row.destroysWindow;
+        control.m_activatesInPlace = row.activates;
+        control.m_lockRunningResult = row.lockResult;
+        CTestControl next;  // outlives the host, which ends its session
+        next.m_activatesInPlace = false;
+        CControlHostWnd host;
+        ASSERT_TRUE(host.Create(m_parent.m_hWnd, kPanelRect, L"", WS_CHILD | WS_VISIBLE));
+        const LONG siteRefsBefore = host.m_refCount;
+        host.AttachControl(control.OleObject());
+        ASSERT_EQ(row.activates, control.m_window != nullptr);
+        EXPECT_GT(host.m_refCount, siteRefsBefore);
+        control.m_log.clear();
+
+        DestroyWindow(host.m_hWnd);
+        EXPECT_EQ(row.expected, CallsIn(control.m_log));
+        EXPECT_EQ(nullptr, control.m_window);
+        // The control holds nothing of the site any more; the host still holds the control.
+        EXPECT_EQ(nullptr, control.m_site);
+        EXPECT_EQ(siteRefsBefore, host.m_refCount);
+        EXPECT_EQ(1, control.m_oleRefs);
+        EXPECT_EQ(1, control.m_viewRefs);
+        EXPECT_EQ(row.activates ? 1 : 0, control.m_inPlaceRefs);
+
+        // Neither the next control nor the host's end does any of it again.
+        control.m_log.clear();
+        host.AttachControl(next.OleObject());
+        EXPECT_EQ(std::vector<std::string>{}, CallsIn(control.m_log));
+        EXPECT_EQ(0, control.m_oleRefs + control.m_viewRefs + control.m_inPlaceRefs);
+    }
+}
+
+TEST_F(ControlHostTest, DestroyMessageTwiceEndsTheSessionOnce)
+{
+    const LONG siteRefsBefore = m_host.m_refCount;
+    Attach();
+    m_control.m_log.clear();
+    EXPECT_EQ(0, SendMessageW(m_host.m_hWnd, WM_DESTROY, 0, 0));
+    EXPECT_EQ(kSessionEnd, CallsIn(m_control.m_log));
+    EXPECT_EQ(siteRefsBefore, m_host.m_refCount);
+    m_control.m_log.clear();
+    DestroyWindow(m_host.m_hWnd);
+    EXPECT_EQ(std::vector<std::string>{}, CallsIn(m_control.m_log));
+    EXPECT_EQ(siteRefsBefore, m_host.m_refCount);
+}
+
+TEST_F(ControlHostTest, ControlCallingBackWhileItShutsDownChangesNothing)
+{
+    const LONG siteRefsBefore = m_host.m_refCount;
+    Attach();
+    m_control.m_log.clear();
+    const HWND panel = m_host.m_hWnd;
+    int callbacks = 0;
+    // At every step the control re-enters: the panel's destruction once more, and a
+    // re-activation that must not take a second lock nobody would give back.
+    m_control.m_onCall = [&](const std::string&) {
+        ++callbacks;
+        SendMessageW(panel, WM_DESTROY, 0, 0);
+        static_cast<IOleInPlaceSite*>(&m_host)->OnInPlaceActivate();
+        HWND window = nullptr;
+        static_cast<IOleInPlaceSite*>(&m_host)->GetWindow(&window);
+        static_cast<IOleInPlaceSiteWindowless*>(&m_host)->InvalidateRect(nullptr, TRUE);
+    };
+    DestroyWindow(panel);
+    m_control.m_onCall = nullptr;
+    EXPECT_EQ(kSessionEnd, CallsIn(m_control.m_log));
+    EXPECT_EQ(4, callbacks);  // InPlaceDeactivate, Close, SetClientSite, LockRunning
+    EXPECT_EQ(nullptr, m_control.m_site);
+    EXPECT_EQ(siteRefsBefore, m_host.m_refCount);
+    EXPECT_FALSE(IsWindow(panel));
+}
+
+TEST_F(ControlHostTest, ControlWindowDestroyedBeforeThePanelIsNotDestroyedAgain)
+{
+    Attach();
+    ASSERT_TRUE(m_control.m_window);
+    DestroyWindow(m_control.m_window);
+    ASSERT_EQ(nullptr, m_control.m_window);
+    m_control.m_log.clear();
+    DestroyWindow(m_host.m_hWnd);
+    const std::vector<std::string> expected = {"InPlaceDeactivate", "OnInPlaceDeactivate", "Close:1",
+                                               "SetClientSite:null", "LockRunning:00"};
+    EXPECT_EQ(expected, CallsIn(m_control.m_log));
+    EXPECT_EQ(0, m_host.m_refCount);
+}
+
+TEST(ControlHostLifetimeTest, SessionStillOpenIsEndedByTheNextControlOrByTheHostsEnd)
+{
+    CParentWindow& parent = SharedParent();
+    struct CRow {
+        const char* name;
+        bool withWindow;
+        // Ends the session some other way than through WM_DESTROY; may destroy the host.
+        std::function<void(std::unique_ptr<CControlHostWnd>&, CTestControl& next)> end;
+        std::vector<std::string> expected;
+    } const rows[] = {
+        {"next control attached", true,
+         [](std::unique_ptr<CControlHostWnd>& host, CTestControl& next) {
+             host->AttachControl(next.OleObject());
+             EXPECT_EQ(next.OleObject(), host->m_oleObject.Get());
+             EXPECT_TRUE(next.m_site);
+         },
+         kSessionEnd},
+        {"host destroyed before its window", true,
+         [](std::unique_ptr<CControlHostWnd>& host, CTestControl&) {
+             const HWND panel = host->m_hWnd;
+             host.reset();
+             DestroyWindow(panel);
+         },
+         kSessionEnd},
+        {"host destroyed, never had a window", false,
+         [](std::unique_ptr<CControlHostWnd>& host, CTestControl&) { host.reset(); },
+         {"InPlaceDeactivate", "OnInPlaceDeactivate", "Close:1", "SetClientSite:null", "LockRunning:00"}},
+    };
+    for (const CRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        CTestControl control;
+        CTestControl next;  // declared before the host, which ends its session in the end
+        next.m_activatesInPlace = false;
+        auto host = std::make_unique<CControlHostWnd>();
+        if (row.withWindow) {
+            ASSERT_TRUE(host->Create(parent.m_hWnd, kPanelRect, L"", WS_CHILD | WS_VISIBLE));
+        }
+        host->AttachControl(control.OleObject());
+        ASSERT_TRUE(control.m_site);
+        control.m_log.clear();
+        row.end(host, next);
+        EXPECT_EQ(row.expected, CallsIn(control.m_log));
+        EXPECT_EQ(nullptr, control.m_site);
+        EXPECT_EQ(0, control.m_oleRefs + control.m_viewRefs + control.m_inPlaceRefs);
+        if (host && host->m_hWnd)
+            DestroyWindow(host->m_hWnd);
+        host.reset();
+        // The next control's session ended with the host as well.
+        EXPECT_EQ(nullptr, next.m_site);
+    }
+}
+
 // --- Painting ---------------------------------------------------------------------------------------
 
 TEST_F(ControlHostTest, PaintDrawsTheControlOverWhiteIntoAnOpaqueBufferOfTheUpdateRectangle)
@@ -805,6 +981,51 @@ TEST(ControlHostStandInTest, StandInActivatesInPlaceHiddenAndIsPaintedThroughIts
     }
     // With the host's references gone the control goes, and with it its references on the site.
     EXPECT_EQ(liveBefore, standIn.Count(WBSTANDIN_LIVE_OBJECTS));
+}
+
+TEST(ControlHostStandInTest, BrowserThatOutlivesItsPanelHoldsNothingOfTheSite)
+{
+    CStandIn& standIn = StandIn();
+    ASSERT_TRUE(standIn.IsLoaded());
+    CBrowserClass browserClass(EBrowser::StandIn);
+    ASSERT_TRUE(browserClass.IsRegistered());
+    const LONG liveBefore = standIn.Count(WBSTANDIN_LIVE_OBJECTS);
+    const LONG referencesBefore = standIn.Count(WBSTANDIN_REFERENCES);
+    CParentWindow& parent = SharedParent();
+    // Another holder of the browser, as the running lock is on Windows: the browser outlives
+    // the host's references and must not keep the site's.
+    CComPtr<IOleObject> browser;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
+                                     browser.ReceiveVoid()));
+    {
+        CControlHostWnd host;
+        ASSERT_TRUE(host.Create(parent.m_hWnd, kPanelRect, L"", WS_CHILD | WS_VISIBLE));
+        const LONG siteRefsBefore = host.m_refCount;
+        host.AttachControl(browser.Get());
+        HWND browserWindow = nullptr;
+        ASSERT_TRUE(host.m_inPlaceObject);
+        ASSERT_EQ(S_OK, host.m_inPlaceObject->GetWindow(&browserWindow));
+        // Client site, in-place site and frame.
+        EXPECT_EQ(siteRefsBefore + 3, host.m_refCount);
+
+        DestroyWindow(host.m_hWnd);
+        EXPECT_FALSE(IsWindow(browserWindow));
+        EXPECT_EQ(siteRefsBefore, host.m_refCount);
+        IOleClientSite* site = reinterpret_cast<IOleClientSite*>(0x77);
+        EXPECT_EQ(S_OK, browser->GetClientSite(&site));
+        EXPECT_EQ(nullptr, site);
+        // Out of place: it names no window any more.
+        HWND window = reinterpret_cast<HWND>(0x77);
+        EXPECT_NE(S_OK, host.m_inPlaceObject->GetWindow(&window));
+    }
+    // The host is gone; the browser lives on without a site, and goes with its last reference.
+    EXPECT_GT(standIn.Count(WBSTANDIN_LIVE_OBJECTS), liveBefore);
+    IOleClientSite* site = reinterpret_cast<IOleClientSite*>(0x77);
+    EXPECT_EQ(S_OK, browser->GetClientSite(&site));
+    EXPECT_EQ(nullptr, site);
+    browser.Release();
+    EXPECT_EQ(liveBefore, standIn.Count(WBSTANDIN_LIVE_OBJECTS));
+    EXPECT_EQ(referencesBefore, standIn.Count(WBSTANDIN_REFERENCES));
 }
 
 }  // namespace

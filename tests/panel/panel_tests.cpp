@@ -162,6 +162,42 @@ TEST_F(PanelTest, CreatePanelAgainReleasesTheEarlierBrowserFirst)
     EXPECT_EQ(m_liveBefore, m_standIn.Count(WBSTANDIN_LIVE_OBJECTS));
 }
 
+// The controller re-creates the panel on every colour change of the Start Menu: each browser
+// must leave its panel holding nothing of the site, and no browser may pile up.
+TEST_F(PanelTest, PanelRecreatedAgainAndAgainLeavesNoBrowserBehind)
+{
+    // One round first, so that what the host holds between rounds is there to compare with.
+    Create();
+    m_panel.UpdateQuery(CString(L"0"));
+    Teardown();
+    const int windows = CountProcessWindows();
+    const LONG live = m_standIn.Count(WBSTANDIN_LIVE_OBJECTS);
+    const LONG references = m_standIn.Count(WBSTANDIN_REFERENCES);
+    for (int i = 0; i < 20; ++i) {
+        SCOPED_TRACE(i);
+        Create();
+        m_panel.UpdateQuery(CString((std::to_wstring(i) + L"+1").c_str()));
+        ASSERT_TRUE(m_panel.m_host.m_oleObject);
+        IOleObject* browser = m_panel.m_host.m_oleObject.Get();
+        EXPECT_EQ(3, m_panel.m_host.m_refCount);  // client site, in-place site, frame
+        Teardown();
+        // The host still holds the browser, the browser nothing of the host.
+        EXPECT_EQ(browser, m_panel.m_host.m_oleObject.Get());
+        IOleClientSite* site = reinterpret_cast<IOleClientSite*>(0x77);
+        EXPECT_EQ(S_OK, browser->GetClientSite(&site));
+        EXPECT_EQ(nullptr, site);
+        EXPECT_EQ(0, m_panel.m_host.m_refCount);
+        EXPECT_EQ(windows, CountProcessWindows());
+        EXPECT_EQ(live, m_standIn.Count(WBSTANDIN_LIVE_OBJECTS));
+        EXPECT_EQ(references, m_standIn.Count(WBSTANDIN_REFERENCES));
+    }
+    m_panel.m_host.m_inPlaceObject.Release();
+    m_panel.m_host.m_viewObject.Release();
+    m_panel.m_host.m_oleObject.Release();
+    EXPECT_EQ(m_liveBefore, m_standIn.Count(WBSTANDIN_LIVE_OBJECTS));
+    EXPECT_EQ(m_referencesBefore, m_standIn.Count(WBSTANDIN_REFERENCES));
+}
+
 // --- UpdateQuery with the stand-in ---------------------------------------------------------------
 
 TEST_F(PanelTest, QueryWrittenOnceShowsItsResultInTheRecordAndInThePanelsPixels)
@@ -699,9 +735,11 @@ TEST_F(PanelTest, ThousandQueriesAndPaintsLeaveWindowsObjectsAndMemoryWhereTheyW
     const SIZE_T after = PrivateBytes();
     EXPECT_LT(after, memory + 1024 * 1024) << "grew by " << (after - memory) / 1024 << " KiB";
 
-    // And the teardown gives back the panel's windows and the browser.
+    // And the teardown gives back the panel's windows and the browser, which lets go of the
+    // site while the host still holds it.
     const int panelWindows = 1 + 1;  // the panel and the browser's own
     Teardown();
+    EXPECT_EQ(0, m_panel.m_host.m_refCount);
     m_panel.m_host.m_inPlaceObject.Release();
     m_panel.m_host.m_viewObject.Release();
     m_panel.m_host.m_oleObject.Release();

@@ -20,10 +20,17 @@ void RegisterControlWindowClass(WNDPROC procedure)
 
 CTestControl::CTestControl() : m_ole(this), m_view(this), m_inPlace(this), m_runnable(this) {}
 
+void CTestControl::Logged(const std::string& entry)
+{
+    m_log.push_back(entry);
+    if (m_onCall)
+        m_onCall(entry);
+}
+
 STDMETHODIMP CTestControl::CRunnablePart::LockRunning(BOOL lock, BOOL lastUnlockCloses)
 {
-    m_owner->m_log.push_back(std::string("LockRunning:") + (lock ? "1" : "0") + (lastUnlockCloses ? "1" : "0"));
-    return S_OK;
+    m_owner->Logged(std::string("LockRunning:") + (lock ? "1" : "0") + (lastUnlockCloses ? "1" : "0"));
+    return m_owner->m_lockRunningResult;
 }
 
 STDMETHODIMP CTestControl::CRunnablePart::SetContainedObject(BOOL contained)
@@ -74,13 +81,19 @@ STDMETHODIMP_(ULONG) CTestControl::COlePart::Release()
 
 STDMETHODIMP CTestControl::COlePart::SetClientSite(IOleClientSite* site)
 {
-    m_owner->m_log.push_back(site ? "SetClientSite" : "SetClientSite:null");
+    m_owner->Logged(site ? "SetClientSite" : "SetClientSite:null");
     if (site)
         site->AddRef();
     IOleClientSite* previous = m_owner->m_site;
     m_owner->m_site = site;
     if (previous)
         previous->Release();
+    return S_OK;
+}
+
+STDMETHODIMP CTestControl::COlePart::Close(DWORD saveOption)
+{
+    m_owner->Logged("Close:" + std::to_string(saveOption));
     return S_OK;
 }
 
@@ -117,6 +130,7 @@ void CTestControl::Activate(IOleClientSite* activeSite)
     m_log.push_back("CanInPlaceActivate");
     m_onActivateResult = site->OnInPlaceActivate();
     m_log.push_back("OnInPlaceActivate");
+    m_inPlaceActive = true;
     site->GetWindow(&m_siteWindow);
 
     IOleInPlaceFrame* frame = nullptr;
@@ -138,6 +152,35 @@ void CTestControl::Activate(IOleClientSite* activeSite)
                                m_contextPos.bottom - m_contextPos.top, m_siteWindow, nullptr,
                                GetModuleHandleW(nullptr), this);
     site->Release();
+}
+
+// As a windowed control deactivates: its window goes, and the site hears of it last. On the
+// way it asks the site for its window and has it repainted, as a control may.
+void CTestControl::Deactivate()
+{
+    if (!m_inPlaceActive)
+        return;
+    m_inPlaceActive = false;
+    if (m_destroysWindowOnDeactivate && m_window && IsWindow(m_window))
+        DestroyWindow(m_window);
+    if (!m_site)
+        return;
+    IOleInPlaceSiteWindowless* site = nullptr;
+    if (FAILED(m_site->QueryInterface(IID_IOleInPlaceSiteWindowless, reinterpret_cast<void**>(&site))) || !site)
+        return;
+    HWND siteWindow = nullptr;
+    site->GetWindow(&siteWindow);
+    site->InvalidateRect(nullptr, FALSE);
+    site->OnInPlaceDeactivate();
+    m_log.push_back("OnInPlaceDeactivate");
+    site->Release();
+}
+
+STDMETHODIMP CTestControl::CInPlacePart::InPlaceDeactivate()
+{
+    m_owner->Logged("InPlaceDeactivate");
+    m_owner->Deactivate();
+    return S_OK;
 }
 
 STDMETHODIMP CTestControl::COlePart::SetExtent(DWORD aspect, SIZEL* extent)
@@ -238,7 +281,9 @@ LRESULT CALLBACK CTestControl::WindowProc(HWND hWnd, UINT message, WPARAM wParam
         self->m_messages.push_back({message, wParam, lParam});
         return AnswerFor(message);
     }
-    if (self && message == WM_NCDESTROY)
+    if (self && message == WM_NCDESTROY && self->m_window == hWnd) {
         self->m_window = nullptr;
+        self->m_log.push_back("window:destroyed");
+    }
     return DefWindowProcW(hWnd, message, wParam, lParam);
 }

@@ -3,12 +3,14 @@
 #include <ole2.h>
 #include <ocidl.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 // A small windowed OLE control for the control host's tests. It activates in place the way a
 // windowed control does (CanInPlaceActivate, OnInPlaceActivate, GetWindow, GetWindowContext,
-// then a child window of its own), draws a solid rectangle through IViewObject, and records
+// then a child window of its own), deactivates the way one does (its window goes, then the
+// site hears OnInPlaceDeactivate), draws a solid rectangle through IViewObject, and records
 // what the site tells it and what reaches its window. The three interfaces are separate parts
 // with their own AddRef/Release so that the order in which a container lets go is visible.
 class CTestControl {
@@ -36,17 +38,27 @@ public:
     int m_drawPercent = 50;
     // Called at the start of Draw, for ordering against other recorders.
     void (*m_onDraw)(int tag) = nullptr;
+    // InPlaceDeactivate takes the control's window down itself, as a real control does; when
+    // false the window is left to the container.
+    bool m_destroysWindowOnDeactivate = true;
+    // What LockRunning answers.
+    HRESULT m_lockRunningResult = S_OK;
+    // Called with the log entry of InPlaceDeactivate, Close, SetClientSite and LockRunning right
+    // after it was logged, so that a test can call back into the container from inside them.
+    std::function<void(const std::string& entry)> m_onCall;
 
     // References held on all three parts together, and per part.
     LONG m_refs = 0;
     LONG m_oleRefs = 0;
     LONG m_viewRefs = 0;
     LONG m_inPlaceRefs = 0;
-    // "release:ole", "release:view", "release:inplace", "SetClientSite", "DoVerb", ... in order.
+    // "release:ole", "release:view", "release:inplace", "SetClientSite", "DoVerb", ... in order;
+    // "window:destroyed" when the control's window receives WM_NCDESTROY.
     std::vector<std::string> m_log;
 
     // In-place activation.
     IOleClientSite* m_site = nullptr;  // held with a reference
+    bool m_inPlaceActive = false;      // from OnInPlaceActivate until InPlaceDeactivate
     HWND m_siteWindow = nullptr;
     HWND m_window = nullptr;
     HRESULT m_canActivateResult = E_FAIL;
@@ -90,7 +102,7 @@ private:
         STDMETHODIMP SetClientSite(IOleClientSite* site) override;
         STDMETHODIMP GetClientSite(IOleClientSite** site) override;
         STDMETHODIMP SetHostNames(LPCOLESTR, LPCOLESTR) override { return S_OK; }
-        STDMETHODIMP Close(DWORD) override { return S_OK; }
+        STDMETHODIMP Close(DWORD saveOption) override;
         STDMETHODIMP SetMoniker(DWORD, IMoniker*) override { return E_NOTIMPL; }
         STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
         STDMETHODIMP InitFromData(IDataObject*, BOOL, DWORD) override { return E_NOTIMPL; }
@@ -137,7 +149,7 @@ private:
         STDMETHODIMP_(ULONG) Release() override;
         STDMETHODIMP GetWindow(HWND* window) override;
         STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
-        STDMETHODIMP InPlaceDeactivate() override { return S_OK; }
+        STDMETHODIMP InPlaceDeactivate() override;
         STDMETHODIMP UIDeactivate() override { return S_OK; }
         STDMETHODIMP SetObjectRects(LPCRECT pos, LPCRECT clip) override;
         STDMETHODIMP ReactivateAndUndo() override { return E_NOTIMPL; }
@@ -160,6 +172,8 @@ private:
 
     HRESULT Query(REFIID iid, void** object);
     void Activate(IOleClientSite* activeSite);
+    void Deactivate();
+    void Logged(const std::string& entry);
     static LRESULT CALLBACK WindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 
     COlePart m_ole;
