@@ -399,15 +399,23 @@ STDMETHODIMP CControlHostWnd::SetFocus(BOOL) noexcept { return S_OK; }
 STDMETHODIMP CControlHostWnd::GetDC(LPCRECT, DWORD, HDC*) noexcept { return S_FALSE; }
 STDMETHODIMP CControlHostWnd::ReleaseDC(HDC) noexcept { return S_FALSE; }
 
+void CControlHostWnd::InvalidatePanel(BOOL erase) noexcept
+{
+    // Without a panel there is nothing to repaint: InvalidateRect of no window would repaint
+    // every window of the desktop.
+    if (m_hWnd)
+        ::InvalidateRect(m_hWnd, nullptr, erase);
+}
+
 STDMETHODIMP CControlHostWnd::InvalidateRect(LPCRECT, BOOL erase) noexcept
 {
-    ::InvalidateRect(m_hWnd, nullptr, erase);
+    InvalidatePanel(erase);
     return S_OK;
 }
 
 STDMETHODIMP CControlHostWnd::InvalidateRgn(HRGN, BOOL erase) noexcept
 {
-    ::InvalidateRect(m_hWnd, nullptr, erase);
+    InvalidatePanel(erase);
     return S_OK;
 }
 

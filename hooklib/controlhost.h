@@ -150,6 +150,7 @@ private:
     LRESULT OnPaint() noexcept;
     void PaintControl(HDC target, const RECT& updateRect) noexcept;
     HWND ControlWindow() noexcept;
+    void InvalidatePanel(BOOL erase) noexcept;
     void EndControlSession() noexcept;
     void ReleaseControl() noexcept;
 

@@ -443,6 +443,26 @@ TEST(ControlHostLifetimeTest, NoTimerWithoutAWindow)
     }
 }
 
+TEST(ControlHostLifetimeTest, InvalidationWithoutAWindowRepaintsNoOtherWindow)
+{
+    // A window of someone else's, fully painted.
+    HWND bystander = CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
+                                     GetModuleHandleW(nullptr), nullptr);
+    ASSERT_TRUE(bystander);
+    UpdateWindow(bystander);
+    RECT update = {};
+    ASSERT_FALSE(GetUpdateRect(bystander, &update, FALSE));
+
+    CControlHostWnd host;
+    IOleInPlaceSiteWindowless* site = &host;
+    EXPECT_EQ(S_OK, site->InvalidateRect(nullptr, TRUE));
+    HRGN region = CreateRectRgn(0, 0, 10, 10);
+    EXPECT_EQ(S_OK, site->InvalidateRgn(region, TRUE));
+    DeleteObject(region);
+    EXPECT_FALSE(GetUpdateRect(bystander, &update, FALSE));
+    DestroyWindow(bystander);
+}
+
 // --- Sizing ---------------------------------------------------------------------------------------
 
 TEST_F(ControlHostTest, SizeOf350By100At96DpiGivesPixelsAndHimetric)
