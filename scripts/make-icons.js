@@ -306,6 +306,16 @@ const WINDOWS_16 = [
 const ALPHA_THRESHOLD = 128;  // below it a pixel counts as transparent in the AND mask
 const CHROMA_BOOST = 2.5;  // enough to keep the icons' pale blues off silver, not so much that greys turn colourful
 
+// Palette indices of an image; transparent pixels keep index 0, black, under a set mask bit.
+function indexPixels(rgba, size, indexOf) {
+  const indices = new Uint8Array(size * size);
+  for (let p = 0; p < size * size; p++) {
+    const k = p * 4;
+    if (rgba[k + 3] >= ALPHA_THRESHOLD) indices[p] = indexOf(rgba[k], rgba[k + 1], rgba[k + 2]);
+  }
+  return indices;
+}
+
 // 16 colours: nearest palette entry after raising the chroma of the image's colour. The palette's
 // chromatic entries are all fully saturated, so a pale colour would otherwise fall onto silver or
 // grey and lose its hue (light blue would turn grey); ordered dithering would cure that but is
@@ -328,13 +338,7 @@ function quantiseTo16(rgba, size) {
     }
     return nearest.get(key);
   };
-  const indices = new Uint8Array(size * size);
-  for (let p = 0; p < size * size; p++) {
-    const k = p * 4;
-    // Transparent pixels keep index 0, black, under a set mask bit.
-    if (rgba[k + 3] >= ALPHA_THRESHOLD) indices[p] = indexOf(rgba[k], rgba[k + 1], rgba[k + 2]);
-  }
-  return { palette, indices };
+  return { palette, indices: indexPixels(rgba, size, indexOf) };
 }
 
 // 256 colours: the image's own colours when they fit, otherwise a median cut of them. Entry 0
@@ -364,12 +368,7 @@ function quantiseTo256(rgba, size) {
     }
     return nearest.get(key);
   };
-  const indices = new Uint8Array(size * size);
-  for (let p = 0; p < size * size; p++) {
-    const k = p * 4;
-    if (rgba[k + 3] >= ALPHA_THRESHOLD) indices[p] = indexOf(rgba[k], rgba[k + 1], rgba[k + 2]);
-  }
-  return { palette, indices };
+  return { palette, indices: indexPixels(rgba, size, indexOf) };
 }
 
 function medianCut(colours, count) {
